@@ -1,0 +1,86 @@
+// The run of the stub: banner, naming, guards, load, copy, apply, clean-up.
+#include "frontend/patch_run.h"
+
+#include <cstdlib>
+
+#include "engine/ips_apply.h"
+#include "engine/patch_image.h"
+#include "frontend/output_guard.h"
+#include "frontend/output_name.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr int STUB_VERSION_MAJOR = 1;
+constexpr int STUB_VERSION_MINOR = 0;
+
+// Loads, copies and applies once the output is settled; the patch block lives only in here.
+void patch_output(const char* stub_path, const char* input, const char* output_name)
+{
+    patch_cursor cursor = {nullptr, 0, 0};
+    uint8_t* block = load_embedded_patch(stub_path, &cursor.size);
+    if (!block) {
+        console_print("ERROR : Failed to initialize\n");
+        return;
+    }
+    cursor.data = block;
+
+    if (!platform_copy_file(input, output_name) || !platform_make_writable(output_name)) {
+        free(block);
+        console_print("ERROR : Failed to copy file\n");
+        return;
+    }
+
+    console_printf("IPS size - %u Bytes\n", static_cast<unsigned>(cursor.size));
+    if (!apply_ips_patch(output_name, &cursor)) platform_delete_file(output_name);
+    free(block);
+}
+
+}  // namespace
+
+void print_comment(const char* comment_slot, unsigned slot_size)
+{
+    // Bytes go out as they are: the comment is never a format, so no conversion can reach memory.
+    char text[256];
+    unsigned length = 0;
+    for (unsigned i = 0; i < slot_size && comment_slot[i] != '\0' && length < sizeof text; ++i) {
+        text[length++] = comment_slot[i];
+        if (comment_slot[i] == '%' && i + 1 < slot_size && comment_slot[i + 1] == '%') ++i;
+    }
+    console_write(text, length);
+}
+
+void run_patch(int argc, char** argv, const char* comment_slot, unsigned slot_size)
+{
+    // A program may be started with no argv[0] at all; it then names nothing.
+    const char* stub_path = argc > 0 && argv[0] ? argv[0] : "";
+
+    console_printf("Tarnfix Self-patching file v%d.%d\n", STUB_VERSION_MAJOR, STUB_VERSION_MINOR);
+    console_print("\n");
+    print_comment(comment_slot, slot_size);
+    console_print("\n\n");
+
+    if (argc < 2) {
+        console_printf("Usage : %s < file >\n", stub_path);
+        return;
+    }
+    const char* input = argv[1];
+
+    char extension[NAME_CAPACITY] = {};
+    char output_name[NAME_CAPACITY] = {};
+    if (!get_extension(input, extension, NAME_CAPACITY) ||
+        !make_output_name(stub_path, output_name, NAME_CAPACITY, extension)) {
+        console_print("ERROR : Output name too long\n");
+        return;
+    }
+
+    if (!confirm_output_target(input, output_name, stub_path)) return;
+    patch_output(stub_path, input, output_name);
+}
+
+void finish_run()
+{
+    console_print("\nPress any key to exit...\n");
+    console_keys keys = console_keys_init();
+    console_read_key(&keys);
+}

@@ -1,0 +1,94 @@
+// Platform services of the stub and the builder.
+//
+// This header and its two implementations, platform_posix.cpp and platform_win32.cpp, hold all the
+// boilerplate that differs between Linux and Windows: copying a file with overwrite, resetting its
+// attributes, deleting it, its short name and identity, the path rules, the console's output
+// (line breaks as CR LF, written per message on a terminal, gathered in a 4096-byte buffer otherwise)
+// and the console's key read, plus the few file services only the builder needs. No other file of
+// the project asks which platform it runs on. Results are 1/0 flags unless a function says otherwise.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// ---- Files -------------------------------------------------------------------------------------
+
+// Copies a regular file to destination, replacing an existing destination unless that one is not
+// writable. Fails when both name the same file, when source is not a regular file, and when any
+// step fails; a copy that fails part way leaves no destination behind. The copy takes the source's
+// permission bits (its attributes on Windows).
+int platform_copy_file(const char* source, const char* destination);
+
+// Makes path writable by its owner and clears its other attributes; 1 also when it already was.
+int platform_make_writable(const char* path);
+
+// Removes path.
+int platform_delete_file(const char* path);
+
+// Writes the short form of an existing path (the path itself where the platform has no short
+// names) into buffer; returns its length, or 0 and writes nothing when there is none or it does not
+// fit capacity bytes with its terminator.
+unsigned platform_short_path(const char* path, char* buffer, unsigned capacity);
+
+// 1 when both paths exist and name one and the same file (device and inode, or volume and index).
+int platform_same_file(const char* first, const char* second);
+
+// 1 when path names an existing regular file (not a folder, FIFO or device).
+int platform_is_regular_file(const char* path);
+
+// The characters that separate folders on this platform, for the naming rules.
+const char* platform_path_separators();
+
+// The byte after the character that starts at text: two bytes on for a double-byte character of the
+// system code page, one otherwise. Never steps over the terminator.
+const char* platform_next_char(const char* text);
+
+// ---- Builder services --------------------------------------------------------------------------
+
+// Writes the full path of the running program into buffer; 0 when unknown or too long.
+int platform_own_executable_path(char* buffer, size_t capacity);
+
+// The file name ending of a program on this platform ("" or ".exe").
+const char* platform_executable_suffix();
+
+// Moves a finished temporary file over target, replacing it in one step.
+int platform_replace_file(const char* temporary, const char* target);
+
+// Gives path the permission bits of a program (rwx, less the process's mask) where the platform
+// has them.
+int platform_make_executable(const char* path);
+
+// ---- Console -----------------------------------------------------------------------------------
+
+// Chooses how standard output is written for the rest of the run: per message on a terminal,
+// gathered in buffer (owned by the caller, alive until console_end) otherwise. Also sets what the
+// platform needs for the run, such as failed writes over a size limit being reported as errors.
+void console_begin(char* buffer, size_t capacity);
+
+// Writes length bytes of text to standard output, each line break as CR LF.
+void console_write(const char* text, size_t length);
+
+// Writes out what standard output still holds.
+void console_end();
+
+// Writes a text up to its terminator (console_print.cpp, shared by both platforms).
+void console_print(const char* text);
+
+// Writes a formatted message of at most 1023 bytes; longer ones are cut there.
+void console_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// State of the key read between two calls: a key that gives two codes leaves its second one here.
+struct console_keys {
+    int pending;  // -1 when no code is waiting
+};
+
+constexpr int CONSOLE_END_OF_INPUT = -1;
+
+// Starts a key reader with nothing pending.
+inline console_keys console_keys_init() { return console_keys{-1}; }
+
+// The next code typed on the console (0..255), or CONSOLE_END_OF_INPUT when there is no console or
+// it cannot be read. Reads the console itself, never standard input: raw, without echo and without
+// waiting for Enter; Ctrl+C is the code 3 and stops nothing; keys typed before the call come first;
+// a function, cursor or editing key gives 0 or 0xE0 and then its code, over two calls.
+int console_read_key(console_keys* keys);
