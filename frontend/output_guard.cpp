@@ -21,8 +21,6 @@ int same_text_ignoring_ascii_case(const char* first, const char* second)
     }
 }
 
-int is_answer(int code) { return code == 'y' || code == 'Y' || code == 'n' || code == 'N'; }
-
 }  // namespace
 
 int file_exists(const char* path)
@@ -54,11 +52,7 @@ int confirm_output_target(const char* input, const char* output_name, const char
 
     // Ask until a yes or a no comes; with no console to answer, the answer is no.
     console_printf("Warning : %s already exists. Overwrite?[y/n]", output_name);
-    console_keys keys = console_keys_init();
-    int answer;
-    do {
-        answer = console_read_key(&keys);
-    } while (answer != CONSOLE_END_OF_INPUT && !is_answer(answer));
+    int answer = console_read_key_among("yYnN");
     if (answer == CONSOLE_END_OF_INPUT) {
         console_print("\n");
         return 0;

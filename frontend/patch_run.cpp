@@ -81,6 +81,5 @@ void run_patch(int argc, char** argv, const char* comment_slot, unsigned slot_si
 void finish_run()
 {
     console_print("\nPress any key to exit...\n");
-    console_keys keys = console_keys_init();
-    console_read_key(&keys);
+    console_read_key_among(nullptr);
 }

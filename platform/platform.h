@@ -77,18 +77,12 @@ void console_print(const char* text);
 // Writes a formatted message of at most 1023 bytes; longer ones are cut there.
 void console_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// State of the key read between two calls: a key that gives two codes leaves its second one here.
-struct console_keys {
-    int pending;  // -1 when no code is waiting
-};
-
 constexpr int CONSOLE_END_OF_INPUT = -1;
 
-// Starts a key reader with nothing pending.
-inline console_keys console_keys_init() { return console_keys{-1}; }
-
-// The next code typed on the console (0..255), or CONSOLE_END_OF_INPUT when there is no console or
-// it cannot be read. Reads the console itself, never standard input: raw, without echo and without
-// waiting for Enter; Ctrl+C is the code 3 and stops nothing; keys typed before the call come first;
-// a function, cursor or editing key gives 0 or 0xE0 and then its code, over two calls.
-int console_read_key(console_keys* keys);
+// Reads codes typed on the console until one is among accepted (a zero-terminated list; null
+// accepts any code) and returns it, or CONSOLE_END_OF_INPUT when there is no console or it cannot be
+// read. Reads the console itself, never standard input: raw for the whole call, without echo and
+// without waiting for Enter; Ctrl+C is the code 3 and stops nothing; keys typed before the call come
+// first; a function, cursor or editing key gives two codes, 0 or 0xE0 and then its code, each tested
+// on its own and consumed whole.
+int console_read_key_among(const char* accepted);

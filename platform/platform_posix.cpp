@@ -337,16 +337,17 @@ void map_escape_sequence(int final_byte, int number, int* first, int* second)
     *second = key.code;
 }
 
-// Reads the rest of an escape sequence whose ESC has been read. Returns the first code and leaves
-// the second in keys; a lone ESC is the code 27.
-int read_escape_sequence(raw_terminal* terminal, console_keys* keys)
+// Reads the rest of an escape sequence whose ESC has been read into codes, returning how many: a
+// lone ESC is the code 27, ESC and a plain key (Alt held) are 27 and the key, and a function or
+// cursor key is its two console codes.
+int read_escape_sequence(raw_terminal* terminal, int codes[2])
 {
+    codes[0] = 27;
     int introducer = read_terminal_byte(terminal, ESCAPE_SEQUENCE_WAIT_MS);
-    if (introducer < 0) return 27;
+    if (introducer < 0) return 1;
     if (introducer != '[' && introducer != 'O') {
-        // ESC and a plain key (Alt held): the key follows on the next call.
-        keys->pending = introducer;
-        return 27;
+        codes[1] = introducer;
+        return 2;
     }
 
     // CSI: numbers and separators up to a final byte; SS3: one final byte. The Linux console's
@@ -376,27 +377,35 @@ int read_escape_sequence(raw_terminal* terminal, console_keys* keys)
         else if (byte == ';')
             numbers_seen = 1;
     }
-    int first = 0;
-    int second = 0;
-    map_escape_sequence(final_byte, number, &first, &second);
-    keys->pending = second;
-    return first;
+    map_escape_sequence(final_byte, number, &codes[0], &codes[1]);
+    return 2;
+}
+
+int is_accepted(const char* accepted, int code)
+{
+    return !accepted || (code != 0 && strchr(accepted, code) != nullptr);
 }
 
 }  // namespace
 
-int console_read_key(console_keys* keys)
+int console_read_key_among(const char* accepted)
 {
-    if (keys->pending >= 0) {
-        int code = keys->pending;
-        keys->pending = -1;
-        return code;
-    }
     raw_terminal terminal;
     if (!enter_raw_terminal(&terminal)) return CONSOLE_END_OF_INPUT;
-    int code = read_terminal_byte(&terminal, -1);
-    if (code == 0x1B) code = read_escape_sequence(&terminal, keys);
-    if (code < 0) code = CONSOLE_END_OF_INPUT;
+    int found = CONSOLE_END_OF_INPUT;
+    for (;;) {
+        int codes[2] = {read_terminal_byte(&terminal, -1), 0};
+        if (codes[0] < 0) break;
+        int count = codes[0] == 0x1B ? read_escape_sequence(&terminal, codes) : 1;
+        if (is_accepted(accepted, codes[0])) {
+            found = codes[0];
+            break;
+        }
+        if (count == 2 && is_accepted(accepted, codes[1])) {
+            found = codes[1];
+            break;
+        }
+    }
     leave_raw_terminal(&terminal);
-    return code;
+    return found;
 }

@@ -214,6 +214,33 @@ TEST_P(StubRun, CopyTakesTheInputsPermissionsMadeWritable)
     EXPECT_EQ(output_stat.st_mode & 0777, 0644u);
 }
 
+// With no terminal the question can never be answered: the answer is no and nothing changes.
+TEST_P(StubRun, WithoutATerminalTheQuestionIsAnsweredNo)
+{
+    make(ips_builder().data(0, {1}).end());
+    write_file(at("game.sfc"), game());
+    write_text(at("hack.sfc"), "an older output");
+    chmod(at("hack.sfc").c_str(), 0444);
+    expect_transcript(run({"game.sfc"}),
+                      banner() + "Warning : " + out("sfc") + " already exists. Overwrite?[y/n]\n" + CLOSING);
+    EXPECT_EQ(read_file(at("hack.sfc")), to_bytes("an older output"));
+    struct stat output_stat;
+    ASSERT_EQ(stat(at("hack.sfc").c_str(), &output_stat), 0);
+    EXPECT_EQ(output_stat.st_mode & 0777, 0444u);
+    EXPECT_EQ(read_file(at("game.sfc")), game());
+}
+
+TEST_P(StubRun, InputThatIsTheOutputIsRefused)
+{
+    make(ips_builder().data(0, {1}).end());
+    write_text(at("hack.sfc"), "the player's file");
+    const std::string other_spelling = flavour().wine ? ".\\HACK.SFC" : "hack.sfc";
+    for (const std::string& input : {out("sfc"), other_spelling}) {
+        expect_transcript(run({input}), banner() + "Error : Can't copy file\n" + CLOSING);
+        EXPECT_EQ(read_file(at("hack.sfc")), to_bytes("the player's file")) << input;
+    }
+}
+
 std::string flavour_name(const ::testing::TestParamInfo<stub_flavour>& info) { return info.param.label; }
 
 INSTANTIATE_TEST_SUITE_P(Stubs, StubRun, ::testing::ValuesIn(stub_flavours()), flavour_name);
