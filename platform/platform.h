@@ -71,10 +71,11 @@ void console_write(const char* text, size_t length);
 // Writes out what standard output still holds.
 void console_end();
 
-// Writes a text up to its terminator (console_print.cpp, shared by both platforms).
+// Writes a text up to its terminator.
 void console_print(const char* text);
 
-// Writes a formatted message of at most 1023 bytes; longer ones are cut there.
+// Writes a message formatted from the conversions %s, %c, %d, %u and %x with flags, width and
+// precision (the set both platforms' formatters share); at most 1024 bytes, longer ones are cut.
 void console_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 constexpr int CONSOLE_END_OF_INPUT = -1;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -201,6 +202,20 @@ void console_write(const char* text, size_t length)
 }
 
 void console_end() { fflush(stdout); }
+
+void console_print(const char* text) { console_write(text, strlen(text)); }
+
+void console_printf(const char* format, ...)
+{
+    char message[1025];
+    va_list arguments;
+    va_start(arguments, format);
+    int length = vsnprintf(message, sizeof message, format, arguments);
+    va_end(arguments);
+    if (length < 0) return;
+    console_write(message, static_cast<size_t>(length) < sizeof message ? static_cast<size_t>(length)
+                                                                        : sizeof message - 1);
+}
 
 namespace {
 

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include "tests/e2e/stub_flavours.h"
 #include "tests/support/test_support.h"
 
 using namespace tarnfix_test;
@@ -151,6 +152,44 @@ TEST_F(Builder, HelpVersionAndUsage)
     EXPECT_NE(tarnfix({}).exit_code, 0);
     EXPECT_NE(tarnfix({"make", at("x.ips")}).exit_code, 0);
     EXPECT_NE(tarnfix({"frobnicate"}).exit_code, 0);
+}
+
+// Either builder makes the same file from either stub, and reads what the other made.
+TEST_F(Builder, BuildersOfBothPlatformsServeStubsOfBoth)
+{
+    std::string windows_bin;
+    std::string wine;
+    if (!windows_programs(&windows_bin, &wine)) GTEST_SKIP() << "no Windows build or no Wine";
+    const bytes patch = ips_builder().data(3, {1, 2}).end();
+    write_file(at("p.ips"), patch);
+    write_file(at("linux-stub"), read_file(stub_path()));
+    write_file(at("windows-stub.exe"), read_file(windows_bin + "/tarnfix-stub.exe"));
+    const std::string windows_builder = windows_bin + "/tarnfix.exe";
+    run_options in_folder;
+    in_folder.cwd = folder.path();
+
+    for (const std::string stub : {"linux-stub", "windows-stub.exe"}) {
+        ASSERT_EQ(tarnfix({"make", "--stub", at(stub), "--comment", "both", "-o", at("by-linux"), at("p.ips")}).exit_code, 0);
+        run_result made = run_program(wine, {windows_builder, "make", "--stub", stub, "--comment", "both", "-o", "by-windows", "p.ips"}, in_folder);
+        ASSERT_EQ(made.exit_code, 0) << made.err;
+        EXPECT_EQ(read_file(at("by-windows")), read_file(at("by-linux"))) << stub;
+
+        run_result info = run_program(wine, {windows_builder, "info", "by-linux"}, in_folder);
+        EXPECT_EQ(info.exit_code, 0) << info.err;
+        EXPECT_NE(info.out.find("comment: both\r\n"), std::string::npos) << info.out;
+        run_result extracted = run_program(wine, {windows_builder, "extract", "by-linux", "-o", "back.ips"}, in_folder);
+        EXPECT_EQ(extracted.exit_code, 0) << extracted.err;
+        EXPECT_EQ(read_file(at("back.ips")), patch);
+    }
+
+    // The Windows builder's own stub is the one beside it.
+    run_result beside = run_program(wine, {windows_builder, "make", "-o", "default.exe", "p.ips"}, in_folder);
+    ASSERT_EQ(beside.exit_code, 0) << beside.err;
+    run_result info = tarnfix({"info", at("default.exe")});
+    EXPECT_EQ(info.exit_code, 0) << info.err;
+    bytes windows_stub = read_file(windows_bin + "/tarnfix-stub.exe");
+    bytes made = read_file(at("default.exe"));
+    EXPECT_TRUE(std::equal(windows_stub.begin(), windows_stub.begin() + 64, made.begin()));
 }
 
 }  // namespace

@@ -140,14 +140,51 @@ INSTANTIATE_TEST_SUITE_P(Stubs, StubFailure,
                          ::testing::Combine(::testing::ValuesIn(stub_flavours()), ::testing::ValuesIn(FAILURES)),
                          failure_name);
 
+// Started by a name that is not its file's (on Windows, without its extension): the output is named
+// and guarded, then the patch cannot be read and nothing is copied.
 TEST_P(StubRun, StartedByANameThatNamesNoFileCannotLoad)
 {
     make(ips_builder().end());
     write_file(at("game.sfc"), game());
     run_options options;
-    options.argv0 = "nosuch";
+    options.argv0 = flavour().unloadable;
     expect_transcript(run({"game.sfc"}, options), banner() + "ERROR : Failed to initialize\n" + CLOSING);
-    EXPECT_FALSE(file_present(at("nosuch.sfc")));
+    EXPECT_FALSE(file_present(at(flavour().unloadable + ".sfc")));
+}
+
+// Only the file names' dots count, and the output lies beside the stub as it was named.
+TEST_P(StubRun, NamesTheOutputFromTheFileNamesAlone)
+{
+    make(ips_builder().data(0, {'!'}).end());
+    mkdir(at("roms.v1").c_str(), 0755);
+    mkdir(at("work").c_str(), 0755);
+    write_file(at("roms.v1/game.gb"), game());
+    write_file(at("roms.v1/game"), game());
+    const std::string s = flavour().separator;
+    const std::string parent_stub = ".." + s + flavour().file_name;
+    struct naming_row {
+        std::string folder;  // where the stub is started, below the test's folder
+        std::string stub;    // as typed
+        std::string input;
+        std::string output;  // as the stub names it
+        std::string file;    // where that is, from the test's folder
+    };
+    const naming_row rows[] = {
+        {"work", parent_stub, ".." + s + "roms.v1" + s + "game.gb", ".." + s + "hack.gb", "hack.gb"},
+        {"", flavour().invoked, "roms.v1" + s + "game", flavour().stem + ".game", "hack.game"},
+        {"", flavour().invoked, "roms.v1/game.gb", flavour().stem + ".gb", "hack.gb"},
+    };
+    for (const naming_row& row : rows) {
+        run_options options;
+        options.argv0 = row.stub;
+        if (!row.folder.empty()) options.cwd = at(row.folder);
+        run_result result = run_stub(flavour(), folder.path(), {row.input}, options);
+        bytes expected = game();
+        expected[0] = '!';
+        expect_transcript(result, banner() + "IPS size - 14 Bytes\n\rOK\n" + CLOSING);
+        EXPECT_EQ(read_file(at(row.file)), expected) << row.output;
+        unlink(at(row.file).c_str());
+    }
 }
 
 TEST_P(StubRun, DamagedStubFileCannotLoad)

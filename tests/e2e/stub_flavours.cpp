@@ -8,43 +8,40 @@
 
 namespace tarnfix_test {
 
-namespace {
-
-// The Windows programs' folder and Wine, when both are there.
-bool windows_stub(std::string* folder, std::string* wine)
+bool windows_programs(std::string* folder, std::string* wine)
 {
     const char* windows_bin = getenv("TARNFIX_WINDOWS_BIN_DIR");
     const char* wine_path = getenv("TARNFIX_WINE");
     if (!windows_bin || !*windows_bin) return false;
     *folder = windows_bin;
     *wine = wine_path && *wine_path ? wine_path : "/usr/bin/wine";
-    return access((*folder + "/tarnfix-stub.exe").c_str(), R_OK) == 0 && access(wine->c_str(), X_OK) == 0;
+    if (access((*folder + "/tarnfix-stub.exe").c_str(), R_OK) != 0 || access(wine->c_str(), X_OK) != 0) return false;
+    setenv("WINEDEBUG", "-all", 0);
+    return true;
 }
-
-}  // namespace
 
 std::vector<stub_flavour> stub_flavours()
 {
-    std::vector<stub_flavour> flavours = {{"Linux", stub_path(), "hack", "./hack", "./hack", false}};
+    std::vector<stub_flavour> flavours = {{"Linux", stub_path(), "hack", "./hack", "./hack", "/", "nosuch", false}};
     std::string folder;
     std::string wine;
-    if (windows_stub(&folder, &wine))
-        flavours.push_back({"Wine", folder + "/tarnfix-stub.exe", "hack.exe", "hack.exe", "hack", true});
+    if (windows_programs(&folder, &wine))
+        flavours.push_back({"Wine", folder + "/tarnfix-stub.exe", "hack.exe", "hack.exe", "hack", "\\", "hack", true});
     return flavours;
 }
 
 run_result run_stub(const stub_flavour& flavour, const std::string& folder,
                     const std::vector<std::string>& args, run_options options)
 {
-    options.cwd = folder;
+    if (options.cwd.empty()) options.cwd = folder;
     if (!flavour.wine) {
         if (options.argv0.empty()) options.argv0 = flavour.invoked;
         return run_program(folder + "/" + flavour.file_name, args, options);
     }
     std::string windows_bin;
     std::string wine;
-    windows_stub(&windows_bin, &wine);
-    std::vector<std::string> words = {options.argv0.empty() ? flavour.invoked : options.argv0};
+    windows_programs(&windows_bin, &wine);
+    std::vector<std::string> words = {"cmd", "/c", options.argv0.empty() ? flavour.invoked : options.argv0};
     words.insert(words.end(), args.begin(), args.end());
     options.argv0.clear();
     return run_program(wine, words, options);

@@ -1,0 +1,17 @@
+# Fails the build when a Windows program imports a DLL that Windows does not ship: a player would
+# need a compiler's run-time library (libstdc++, libgcc, winpthread) beside it.
+execute_process(COMMAND "${OBJDUMP}" -p "${PROGRAM}" OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "objdump could not read ${PROGRAM}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\r\n]+" imports "${dump}")
+foreach(import IN LISTS imports)
+  string(REPLACE "DLL Name: " "" dll "${import}")
+  string(TOUPPER "${dll}" dll_upper)
+  if(NOT dll_upper MATCHES "^(KERNEL32|MSVCRT|USER32|ADVAPI32|SHELL32|NTDLL)\\.DLL$")
+    file(REMOVE "${PROGRAM}")
+    message(FATAL_ERROR "${PROGRAM} imports ${dll}, which is not a system DLL")
+  endif()
+  list(APPEND found "${dll}")
+endforeach()
+message(STATUS "${PROGRAM} imports only ${found}")
