@@ -3,24 +3,30 @@
 // length 0 by a run count (2) and one value byte; the offset bytes "EOF" end the patch.
 #include "engine/ips_apply.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "platform/platform.h"
 
 namespace {
 
-// Takes count bytes into destination. A field the patch cannot supply in full reads as zero bytes,
-// none of it taken from the patch, and pos still advances by its full width (held at the top of its
-// range so that it never wraps back below size).
+// Takes count bytes: where they lie in the patch, or null when the patch cannot supply them in full
+// (none of them is then taken, and the field reads as zero bytes). pos advances by the full width
+// either way, held at the top of its range so that it never wraps back below size.
+const uint8_t* take_block(patch_cursor* cursor, uint32_t count)
+{
+    const bool whole = cursor->pos <= cursor->size && count <= cursor->size - cursor->pos;
+    const uint8_t* block = whole ? cursor->data + cursor->pos : nullptr;
+    cursor->pos = count <= UINT32_MAX - cursor->pos ? cursor->pos + count : UINT32_MAX;
+    return block;
+}
+
 void take_bytes(patch_cursor* cursor, void* destination, uint32_t count)
 {
-    if (cursor->pos <= cursor->size && count <= cursor->size - cursor->pos)
-        memcpy(destination, cursor->data + cursor->pos, count);
+    const uint8_t* block = take_block(cursor, count);
+    if (block)
+        memcpy(destination, block, count);
     else
         memset(destination, 0, count);
-    cursor->pos = count <= UINT32_MAX - cursor->pos ? cursor->pos + count : UINT32_MAX;
 }
 
 uint32_t take_byte(patch_cursor* cursor)
@@ -36,34 +42,59 @@ uint32_t take_u16(patch_cursor* cursor)
     return high << 8 | take_byte(cursor);
 }
 
-// Writes a data record's block at the stream's position; 0 on a failed allocation or write, after
-// saying which.
-int write_data_record(FILE* output, const char* output_name, patch_cursor* cursor, uint32_t length)
+// The bytes of the records that are not yet in the file: one span of the output, which a record
+// joins while it starts inside the span or right after it and the whole fits. Records thus reach
+// the file in patch order, in few large writes, and a later record overwrites an earlier one's
+// bytes in the span as it would in the file.
+constexpr uint32_t OUTPUT_SPAN_CAPACITY = 1 << 16;  // holds the largest record whole
+
+struct output_span {
+    intptr_t file;
+    uint64_t start;   // file offset of bytes[0]
+    uint32_t used;    // bytes held
+    uint8_t bytes[OUTPUT_SPAN_CAPACITY];
+};
+
+int flush_span(output_span* span)
 {
-    void* block = malloc(length);
-    if (!block) {
-        console_print("\rERROR : Failed to allocate memory\n");
-        return 0;
-    }
-    take_bytes(cursor, block, length);
-    int written = fwrite(block, length, 1, output) == 1;
-    free(block);
-    if (!written) console_printf("\rERROR : Failed to write %s\n", output_name);
+    if (span->used == 0) return 1;
+    int written = platform_write_at(span->file, span->start, span->bytes, span->used);
+    span->used = 0;
     return written;
 }
 
-// Writes a run record's value count times at the stream's position; 0 after a failed write.
-int write_run_record(FILE* output, const char* output_name, patch_cursor* cursor)
+// Places count bytes at offset: a copy of data, or value repeated when data is null.
+int place_bytes(output_span* span, uint32_t offset, const uint8_t* data, uint8_t value, uint32_t count)
+{
+    if (count == 0) return 1;
+    bool joins = span->used != 0 && offset >= span->start && offset - span->start <= span->used &&
+                 offset - span->start + count <= OUTPUT_SPAN_CAPACITY;
+    if (!joins) {
+        if (!flush_span(span)) return 0;
+        span->start = offset;
+    }
+    uint8_t* at = span->bytes + (offset - span->start);
+    if (data)
+        memcpy(at, data, count);
+    else
+        memset(at, value, count);
+    uint32_t end = static_cast<uint32_t>(offset - span->start) + count;
+    if (end > span->used) span->used = end;
+    return 1;
+}
+
+// Carries out a data record: its block, or zeros for a block the patch cannot supply in full.
+int apply_data_record(output_span* span, patch_cursor* cursor, uint32_t offset, uint32_t length)
+{
+    return place_bytes(span, offset, take_block(cursor, length), 0, length);
+}
+
+// Carries out a run record: its value count times.
+int apply_run_record(output_span* span, patch_cursor* cursor, uint32_t offset)
 {
     uint32_t count = take_u16(cursor);
-    int value = static_cast<int>(take_byte(cursor));
-    for (uint32_t i = 0; i < count; ++i) {
-        if (fputc(value, output) == EOF) {
-            console_printf("\rERROR : Failed to write %s\n", output_name);
-            return 0;
-        }
-    }
-    return 1;
+    uint8_t value = static_cast<uint8_t>(take_byte(cursor));
+    return place_bytes(span, offset, nullptr, value, count);
 }
 
 }  // namespace
@@ -80,8 +111,11 @@ int apply_ips_patch(const char* output_name, patch_cursor* cursor)
         return 0;
     }
 
-    FILE* output = fopen(output_name, "r+b");
-    if (!output) {
+    // The span is large; it lives on the stack, so a run can never fail to get it.
+    output_span span;
+    span.used = 0;
+    span.start = 0;
+    if (!platform_open_for_update(output_name, &span.file)) {
         console_printf("ERROR : Can't open %s\n", output_name);
         return 0;
     }
@@ -101,7 +135,7 @@ int apply_ips_patch(const char* output_name, patch_cursor* cursor)
         offset |= take_byte(cursor);
         if (offset == 0x454F46) {
             // Everything written must have reached the file before the run says OK.
-            if (fflush(output) != 0) {
+            if (!flush_span(&span)) {
                 console_printf("\rERROR : Failed to write %s\n", output_name);
                 break;
             }
@@ -110,18 +144,19 @@ int apply_ips_patch(const char* output_name, patch_cursor* cursor)
             break;
         }
 
-        if (fseek(output, static_cast<long>(offset), SEEK_SET) != 0) {
+        uint32_t length = take_u16(cursor);
+        int carried_out = length != 0 ? apply_data_record(&span, cursor, offset, length)
+                                      : apply_run_record(&span, cursor, offset);
+        if (!carried_out) {
             console_printf("\rERROR : Failed to write %s\n", output_name);
             break;
         }
-        uint32_t length = take_u16(cursor);
-        int carried_out = length != 0 ? write_data_record(output, output_name, cursor, length)
-                                      : write_run_record(output, output_name, cursor);
-        if (!carried_out) break;
     }
 
-    // The close writes out the stream's last bytes, so its failure is a failed write too.
-    if (fclose(output) != 0 && result) {
+    // Records carried out before a failure are in the file too, as they would be unbuffered; a
+    // failed close can mean data that never reached it.
+    flush_span(&span);
+    if (!platform_close_file(span.file) && result) {
         console_printf("\rERROR : Failed to write %s\n", output_name);
         result = 0;
     }

@@ -43,6 +43,17 @@ const char* platform_path_separators();
 // system code page, one otherwise. Never steps over the terminator.
 const char* platform_next_char(const char* text);
 
+// Opens an existing file for writing in place, never creating or truncating it, with reading and
+// writing by others allowed; 0 when it cannot. The handle is the platform's, held in an integer.
+int platform_open_for_update(const char* path, intptr_t* handle);
+
+// Writes length bytes at offset; a write past the end lengthens the file, the stretch in between
+// reading as zero bytes. 1 only when every byte was written.
+int platform_write_at(intptr_t handle, uint64_t offset, const void* data, size_t length);
+
+// Closes a file opened for update; 1 when everything written reached the file.
+int platform_close_file(intptr_t handle);
+
 // ---- Builder services --------------------------------------------------------------------------
 
 // Writes the full path of the running program into buffer; 0 when unknown or too long.

@@ -147,6 +147,30 @@ const char* platform_path_separators() { return "/"; }
 
 const char* platform_next_char(const char* text) { return *text ? text + 1 : text; }
 
+int platform_open_for_update(const char* path, intptr_t* handle)
+{
+    int fd = open(path, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    *handle = fd;
+    return 1;
+}
+
+int platform_write_at(intptr_t handle, uint64_t offset, const void* data, size_t length)
+{
+    const char* bytes = static_cast<const char*>(data);
+    while (length > 0) {
+        ssize_t put = pwrite(static_cast<int>(handle), bytes, length, static_cast<off_t>(offset));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return 0;
+        bytes += put;
+        length -= static_cast<size_t>(put);
+        offset += static_cast<uint64_t>(put);
+    }
+    return 1;
+}
+
+int platform_close_file(intptr_t handle) { return close(static_cast<int>(handle)) == 0; }
+
 int platform_own_executable_path(char* buffer, size_t capacity)
 {
     if (capacity == 0) return 0;

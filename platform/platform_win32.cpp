@@ -84,6 +84,39 @@ const char* platform_next_char(const char* text)
     return text + 1;
 }
 
+int platform_open_for_update(const char* path, intptr_t* handle)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    *handle = reinterpret_cast<intptr_t>(file);
+    return 1;
+}
+
+int platform_write_at(intptr_t handle, uint64_t offset, const void* data, size_t length)
+{
+    HANDLE file = reinterpret_cast<HANDLE>(handle);
+    const char* bytes = static_cast<const char*>(data);
+    while (length > 0) {
+        // A write at an explicit position; past the end the system fills the gap with zeros.
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD chunk = length > 0x40000000 ? 0x40000000 : static_cast<DWORD>(length);
+        DWORD put = 0;
+        if (!WriteFile(file, bytes, chunk, &put, &at) || put == 0) return 0;
+        bytes += put;
+        length -= put;
+        offset += put;
+    }
+    return 1;
+}
+
+int platform_close_file(intptr_t handle)
+{
+    return CloseHandle(reinterpret_cast<HANDLE>(handle)) != 0;
+}
+
 int platform_own_executable_path(char* buffer, size_t capacity)
 {
     if (capacity == 0 || capacity > 0x7FFFFFFF) return 0;
