@@ -51,11 +51,14 @@ int copy_by_read_write(int in, int out)
 }
 
 // Copies in to out in the kernel where it can, falling back to read and write where the file
-// systems or the kernel do not support it.
+// systems or the kernel do not support it. Requests stay moderate: some kernels stage a request
+// whole, and one of 1 GiB was ten times slower than the same bytes in 8 MiB pieces.
+constexpr size_t COPY_REQUEST_SIZE = size_t{8} << 20;
+
 int copy_contents(int in, int out)
 {
     for (;;) {
-        ssize_t moved = copy_file_range(in, nullptr, out, nullptr, size_t{1} << 30, 0);
+        ssize_t moved = copy_file_range(in, nullptr, out, nullptr, COPY_REQUEST_SIZE, 0);
         if (moved == 0) return 1;
         if (moved > 0) continue;
         if (errno == EINTR) continue;
@@ -100,8 +103,9 @@ int platform_copy_file(const char* source, const char* destination)
         return 0;
     }
 
-    // From here on a failure removes the half-made copy.
-    int ok = ftruncate(out, 0) == 0 && copy_contents(in, out) &&
+    // From here on a failure removes the half-made copy. Only an old output is cut to nothing: a
+    // needless truncation made closing the new file cost as much as the copy on some kernels.
+    int ok = (out_stat.st_size == 0 || ftruncate(out, 0) == 0) && copy_contents(in, out) &&
              fchmod(out, in_stat.st_mode & 0777) == 0;
     close(in);
     if (close(out) != 0) ok = 0;

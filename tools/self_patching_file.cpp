@@ -104,3 +104,15 @@ const char* embedded_patch(const bytes& file, const stub_layout& layout, bytes* 
     patch->assign(file.begin() + layout.data_offset, file.begin() + layout.data_offset + size);
     return nullptr;
 }
+
+const char* check_built_file(const bytes& image, const stub_layout& layout, const bytes& patch)
+{
+    stub_layout found;
+    if (find_stub_layout(image, &found) != nullptr || found.anchor_position != layout.anchor_position ||
+        found.size_offset != layout.size_offset || found.data_offset != layout.data_offset)
+        return "the stub's image anchor does not read back unambiguously once the stub is padded";
+    bytes carried;
+    if (embedded_patch(image, found, &carried) != nullptr || carried != patch)
+        return "the built file does not read back its patch";
+    return nullptr;
+}

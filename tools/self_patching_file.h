@@ -31,5 +31,9 @@ std::string decode_comment(const bytes& file, const stub_layout& layout);
 bytes build_self_patching_file(const bytes& stub_file, const stub_layout& layout,
                                const std::string& encoded_comment, const bytes& patch);
 
+// Checks that a built file reads back as it was meant: the same anchor and offsets, and the patch
+// given. Null, or why not (a stub whose zero padding completes a second anchor, for one).
+const char* check_built_file(const bytes& image, const stub_layout& layout, const bytes& patch);
+
 // The patch a self-patching file carries; returns null or the reason there is none.
 const char* embedded_patch(const bytes& file, const stub_layout& layout, bytes* patch);

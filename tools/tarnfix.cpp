@@ -189,6 +189,7 @@ int make_command(const command_line& line)
     if (!load_image(stub_path, &stub_file, &layout)) return 1;
 
     bytes image = build_self_patching_file(stub_file, layout, encoded, patch);
+    if (const char* problem = check_built_file(image, layout, patch)) return report(stub_path, problem);
     if (const char* problem = write_file(line.output, image, true)) return report(line.output, problem);
     return 0;
 }

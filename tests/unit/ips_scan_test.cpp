@@ -94,6 +94,24 @@ TEST(Layout, FindsTheOneAnchorAndRefusesTwo)
     EXPECT_EQ(layout.anchor_position, 1000u);
 }
 
+// A stub that ends inside a second anchor is one stub, until its zero padding completes that
+// anchor: the built file would then be ambiguous, and the check refuses it.
+TEST(Layout, BuiltFileMustReadBackUnambiguously)
+{
+    tarnfix_test::bytes stub = anchor_at(tarnfix_test::bytes(4096, 0), 100, 8192);
+    stub_layout layout;
+    ASSERT_EQ(find_stub_layout(stub, &layout), nullptr);
+    const tarnfix_test::bytes good = build_self_patching_file(stub, layout, "", to_bytes("PATCHEOF"));
+    EXPECT_EQ(check_built_file(good, layout, to_bytes("PATCHEOF")), nullptr);
+
+    const char* tag = STUB_IMAGE_TAG_TEXT;
+    stub.insert(stub.end(), tag, tag + STUB_IMAGE_TAG_SIZE);
+    stub.insert(stub.end(), {0x00, 0x20, 0x00, 0x00, 0x04, 0x20});  // offsets 8192 and 8196, cut
+    ASSERT_EQ(find_stub_layout(stub, &layout), nullptr);
+    const tarnfix_test::bytes built = build_self_patching_file(stub, layout, "", to_bytes("PATCHEOF"));
+    EXPECT_NE(check_built_file(built, layout, to_bytes("PATCHEOF")), nullptr);
+}
+
 TEST(Layout, CommentsAreStoredAsTheStubPrintsThem)
 {
     std::string encoded;
