@@ -121,7 +121,10 @@ int apply_ips_patch(const char* output_name, patch_cursor* cursor)
     }
 
     int result = 0;
-    for (;;) {
+    for (uint32_t record = 1;; ++record) {
+        // An ending signal stops the run quietly; the caller removes the output and ends.
+        if (record % 4096 == 0 && platform_interrupted()) break;
+
         // A patch used up before its end marker is incomplete.
         if (cursor->pos >= cursor->size) {
             console_printf("\rERROR : Can't find EOF[0x%.4x]\n", static_cast<unsigned>(cursor->pos));

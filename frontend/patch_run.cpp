@@ -25,15 +25,25 @@ void patch_output(const char* stub_path, const char* input, const char* output_n
     }
     cursor.data = block;
 
-    if (!platform_copy_file(input, output_name) || !platform_make_writable(output_name)) {
+    // From the copy on, an interrupted run first removes what it made, then ends as interrupted.
+    platform_hold_interruptions();
+    const int copied = platform_copy_file(input, output_name);
+    if (!copied || !platform_make_writable(output_name)) {
         free(block);
+        if (platform_interrupted()) {
+            // A failed copy has removed its own file; an old output it could not replace stays.
+            if (copied) platform_delete_file(output_name);
+            platform_end_by_interruption();
+        }
         console_print("ERROR : Failed to copy file\n");
         return;
     }
 
     console_printf("IPS size - %u Bytes\n", static_cast<unsigned>(cursor.size));
-    if (!apply_ips_patch(output_name, &cursor)) platform_delete_file(output_name);
+    int patched = apply_ips_patch(output_name, &cursor);
     free(block);
+    if (!patched || platform_interrupted()) platform_delete_file(output_name);
+    if (platform_interrupted()) platform_end_by_interruption();
 }
 
 }  // namespace

@@ -54,6 +54,19 @@ int platform_write_at(intptr_t handle, uint64_t offset, const void* data, size_t
 // Closes a file opened for update; 1 when everything written reached the file.
 int platform_close_file(intptr_t handle);
 
+// ---- Interruptions ----------------------------------------------------------------------------
+
+// From here on the signals that end a program (interrupt, terminate, hang-up, quit; those the
+// parent let through) wait until asked for, so that a run can remove its half-made output first.
+// Nothing where the platform has no such signals.
+void platform_hold_interruptions();
+
+// 1 when such a signal has arrived since the hold; cheap enough for every few thousand records.
+int platform_interrupted();
+
+// Ends the process by the signal that arrived, as it would have ended without the hold.
+[[noreturn]] void platform_end_by_interruption();
+
 // ---- Builder services --------------------------------------------------------------------------
 
 // Writes the full path of the running program into buffer; 0 when unknown or too long.

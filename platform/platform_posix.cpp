@@ -23,6 +23,31 @@ namespace {
 // Waits this long for the rest of an escape sequence once its first byte has come.
 constexpr int ESCAPE_SEQUENCE_WAIT_MS = 60;
 
+// The signals that end a run; those the parent set to be ignored stay ignored.
+sigset_t ending_signals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    const int candidates[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+    for (int number : candidates) {
+        struct sigaction current;
+        if (sigaction(number, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+            sigaddset(&set, number);
+    }
+    return set;
+}
+
+// The ending signal that has arrived while held, or 0.
+int pending_ending_signal()
+{
+    sigset_t pending;
+    if (sigpending(&pending) != 0) return 0;
+    const int candidates[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+    for (int number : candidates)
+        if (sigismember(&pending, number) == 1) return number;
+    return 0;
+}
+
 int same_inode(const struct stat& first, const struct stat& second)
 {
     return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
@@ -32,7 +57,8 @@ int same_inode(const struct stat& first, const struct stat& second)
 int copy_by_read_write(int in, int out)
 {
     char buffer[1 << 16];
-    for (;;) {
+    for (unsigned chunk = 0;; ++chunk) {
+        if (chunk % 128 == 0 && pending_ending_signal()) return 0;
         ssize_t got = read(in, buffer, sizeof buffer);
         if (got == 0) return 1;
         if (got < 0) {
@@ -58,6 +84,7 @@ constexpr size_t COPY_REQUEST_SIZE = size_t{8} << 20;
 int copy_contents(int in, int out)
 {
     for (;;) {
+        if (pending_ending_signal()) return 0;
         ssize_t moved = copy_file_range(in, nullptr, out, nullptr, COPY_REQUEST_SIZE, 0);
         if (moved == 0) return 1;
         if (moved > 0) continue;
@@ -175,6 +202,27 @@ int platform_write_at(intptr_t handle, uint64_t offset, const void* data, size_t
 
 int platform_close_file(intptr_t handle) { return close(static_cast<int>(handle)) == 0; }
 
+void platform_hold_interruptions()
+{
+    sigset_t held = ending_signals();
+    sigprocmask(SIG_BLOCK, &held, nullptr);
+}
+
+int platform_interrupted() { return pending_ending_signal() != 0; }
+
+void platform_end_by_interruption()
+{
+    int number = pending_ending_signal();
+    if (number == 0) number = SIGTERM;
+    fflush(stdout);
+    signal(number, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, number);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    _exit(128 + number);
+}
+
 int platform_own_executable_path(char* buffer, size_t capacity)
 {
     if (capacity == 0) return 0;
@@ -254,20 +302,6 @@ struct raw_terminal {
     sigset_t saved_mask;
     int signals;  // a signalfd for the signals that end the process meanwhile, or -1
 };
-
-// The signals that end a waiting stub; those the parent set to be ignored stay ignored.
-sigset_t ending_signals()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    const int candidates[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
-    for (int number : candidates) {
-        struct sigaction current;
-        if (sigaction(number, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
-            sigaddset(&set, number);
-    }
-    return set;
-}
 
 // Opens the controlling terminal in raw mode; 0 when there is none.
 int enter_raw_terminal(raw_terminal* terminal)

@@ -117,6 +117,17 @@ int platform_close_file(intptr_t handle)
     return CloseHandle(reinterpret_cast<HANDLE>(handle)) != 0;
 }
 
+// Console control events end the process at once on Windows; a run holds nothing back.
+void platform_hold_interruptions() {}
+
+int platform_interrupted() { return 0; }
+
+void platform_end_by_interruption()
+{
+    fflush(stdout);
+    ExitProcess(3);
+}
+
 int platform_own_executable_path(char* buffer, size_t capacity)
 {
     if (capacity == 0 || capacity > 0x7FFFFFFF) return 0;

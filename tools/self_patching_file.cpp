@@ -91,7 +91,7 @@ bytes build_self_patching_file(const bytes& stub_file, const stub_layout& layout
     memcpy(slot, encoded_comment.data(), encoded_comment.size());
 
     write_le32(image.data() + layout.size_offset, static_cast<uint32_t>(patch.size()));
-    image.insert(image.end(), patch.begin(), patch.end());
+    if (!patch.empty()) image.insert(image.end(), patch.begin(), patch.end());  // (GCC 12 warns on an empty insert)
     return image;
 }
 

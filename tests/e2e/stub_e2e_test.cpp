@@ -2,6 +2,9 @@
 // files, and an input that is never changed.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdio>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -107,13 +110,13 @@ TEST_P(StubFailure, SaysWhyAndLeavesNoOutput)
     const std::string input = test.input;
     if (input == "folder") mkdir((folder / input).c_str(), 0755);
     else if (input == "fifo") mkfifo((folder / input).c_str(), 0644);
-    else if (input != "missing") write_file(folder / input, game());
+    else if (input != "missing" && input[0] != '/') write_file(folder / input, game());
 
     run_result result = run_stub(flavour, folder.path(), {input});
     EXPECT_EQ(result.exit_code, 0) << result.err;
     EXPECT_EQ(result.out, crlf(banner() + expand(test.lines, flavour.stem + "." + test.extension) + CLOSING));
     EXPECT_FALSE(file_present(folder / ("hack." + std::string(test.extension))));
-    if (input != "missing" && input != "folder" && input != "fifo") {
+    if (input != "missing" && input != "folder" && input != "fifo" && input[0] != '/') {
         EXPECT_EQ(read_file(folder / input), game());
     }
 }
@@ -122,6 +125,7 @@ const failure_case FAILURES[] = {
     {"missing_input", ips_builder().end(), "missing", "missing", "ERROR : Failed to copy file\n"},
     {"folder_as_input", ips_builder().end(), "folder", "folder", "ERROR : Failed to copy file\n"},
     {"fifo_as_input", ips_builder().end(), "fifo", "fifo", "ERROR : Failed to copy file\n"},
+    {"device_as_input", ips_builder().end(), "/dev/zero", "zero", "ERROR : Failed to copy file\n"},
     {"bad_header", {'P', 'A', 'T', 'C', 'X', 0, 0, 1, 0, 1, 1, 'E', 'O', 'F'}, "game.sfc", "sfc",
      "IPS size - 14 Bytes\nERROR : Can't find IPS header\n"},
     {"empty_patch", {}, "game.sfc", "sfc", "IPS size - 0 Bytes\nERROR : Can't find IPS header\n"},
@@ -276,6 +280,76 @@ TEST_P(StubRun, InputThatIsTheOutputIsRefused)
         expect_transcript(run({input}), banner() + "Error : Can't copy file\n" + CLOSING);
         EXPECT_EQ(read_file(at("hack.sfc")), to_bytes("the player's file")) << input;
     }
+}
+
+// An ending signal during the copy or the records removes the half-made output; the process ends by
+// it, and the input is untouched.
+TEST_P(StubRun, InterruptedRunLeavesNoOutput)
+{
+    if (flavour().wine) GTEST_SKIP() << "Windows ends a program at once on its console's control events";
+    struct interruption {
+        const char* phase;
+        int number;
+    };
+    for (interruption test : {interruption{"copy", SIGINT}, {"copy", SIGHUP}, {"records", SIGTERM},
+                              {"records", SIGINT}}) {
+        const bool in_copy = std::string(test.phase) == "copy";
+        ips_builder many;
+        for (uint32_t i = 0; i < (in_copy ? 1 : 600000); ++i) many.data((i * 4099) % 60000, {uint8_t(i)});
+        make(many.end());
+        if (in_copy) {
+            // A large sparse input: quick to make, slow to copy.
+            FILE* input = fopen(at("game.sfc").c_str(), "wb");
+            ASSERT_EQ(ftruncate(fileno(input), 4LL << 30), 0);
+            fclose(input);
+        } else {
+            write_file(at("game.sfc"), game());
+        }
+        run_options options;
+        options.signal_number = test.number;
+        options.signal_after_ms = in_copy ? 100 : 250;
+        run_result result = run({"game.sfc"}, options);
+        EXPECT_EQ(result.signal, test.number) << test.phase << ": " << result.out;
+        EXPECT_FALSE(file_present(at("hack.sfc"))) << test.phase;
+        struct stat input_stat;
+        ASSERT_EQ(stat(at("game.sfc").c_str(), &input_stat), 0);
+        if (in_copy) {
+            EXPECT_EQ(input_stat.st_size, 4LL << 30);
+        } else {
+            EXPECT_EQ(read_file(at("game.sfc")), game());
+        }
+        unlink(at("game.sfc").c_str());
+        unlink(at("hack.sfc").c_str());
+    }
+}
+
+// Permission faults. As root, permission bits stop nothing, so the stub then runs as nobody.
+TEST_P(StubRun, FolderThatCannotBeWrittenGetsNoOutput)
+{
+    if (flavour().wine) GTEST_SKIP() << "permission bits are a Linux matter";
+    make(ips_builder().data(0, {1}).end());
+    write_file(at("game.sfc"), game());
+    chmod(folder.path().c_str(), 0555);
+    run_options options;
+    options.as_nobody = true;
+    expect_transcript(run({"game.sfc"}, options), banner() + "ERROR : Failed to copy file\n" + CLOSING);
+    chmod(folder.path().c_str(), 0755);
+    EXPECT_FALSE(file_present(at("hack.sfc")));
+    EXPECT_EQ(read_file(at("game.sfc")), game());
+}
+
+TEST_P(StubRun, UnreadableStubCannotLoad)
+{
+    if (flavour().wine) GTEST_SKIP() << "permission bits are a Linux matter";
+    make(ips_builder().data(0, {1}).end());
+    write_file(at("game.sfc"), game());
+    chmod(folder.path().c_str(), 0777);
+    chmod(at(flavour().file_name).c_str(), 0111);
+    run_options options;
+    options.as_nobody = true;
+    expect_transcript(run({"game.sfc"}, options), banner() + "ERROR : Failed to initialize\n" + CLOSING);
+    EXPECT_FALSE(file_present(at("hack.sfc")));
+    EXPECT_EQ(read_file(at("game.sfc")), game());
 }
 
 std::string flavour_name(const ::testing::TestParamInfo<stub_flavour>& info) { return info.param.label; }

@@ -143,6 +143,7 @@ run_result run_program(const std::string& program, const std::vector<std::string
         dup2(fileno(out_file), STDOUT_FILENO);
         dup2(fileno(err_file), STDERR_FILENO);
         if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+        if (options.as_nobody && getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(125);
         if (options.file_size_limit >= 0) {
             struct rlimit limit = {rlim_t(options.file_size_limit), rlim_t(options.file_size_limit)};
             setrlimit(RLIMIT_FSIZE, &limit);
@@ -155,9 +156,14 @@ run_result run_program(const std::string& program, const std::vector<std::string
     run_result result;
     int status = 0;
     time_t deadline = time(nullptr) + options.timeout_seconds;
+    long waited_ms = 0;
     for (;;) {
         pid_t done = waitpid(child, &status, WNOHANG);
         if (done == child) break;
+        if (options.signal_number != 0 && waited_ms >= options.signal_after_ms) {
+            kill(child, options.signal_number);
+            waited_ms = -1000000000L;
+        }
         if (time(nullptr) > deadline) {
             kill(child, SIGKILL);
             waitpid(child, &status, 0);
@@ -165,6 +171,7 @@ run_result run_program(const std::string& program, const std::vector<std::string
             break;
         }
         usleep(2000);
+        waited_ms += 2;
     }
     if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
