@@ -34,7 +34,19 @@ static_assert(sizeof(stub_image_anchor) == STUB_IMAGE_TAG_SIZE + 8 + COMMENT_SLO
 // own so that no reader of the comment can fold the builder's bytes away at compile time.
 extern const stub_image_anchor stub_image;
 
-// Reads the patch carried in the file stub_path: a heap block of exactly the patch's size, owned by
-// the caller, with the size stored in *patch_size when that is given; null when the file cannot be
-// opened or read in full, or the block cannot be had.
-uint8_t* load_embedded_patch(const char* stub_path, uint32_t* patch_size);
+// The patch a stub carries, as loaded: its bytes lie in a read-only mapping of the stub's file where
+// the platform gives one (no copy to make, which for a large patch costs more than the whole run
+// otherwise), else in a heap block.
+struct embedded_patch {
+    const uint8_t* data;     // the patch's bytes
+    uint32_t size;           // how many
+    const uint8_t* mapping;  // the mapping they lie in, or null for a heap block
+    uint64_t mapping_length;
+};
+
+// Loads the patch carried in the file stub_path into *patch, owned by the caller until
+// release_embedded_patch; 0, with *patch untouched, when the file cannot be opened or does not hold
+// the whole patch its size field names, or no memory can be had.
+int load_embedded_patch(const char* stub_path, embedded_patch* patch);
+
+void release_embedded_patch(embedded_patch* patch);

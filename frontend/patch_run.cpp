@@ -1,8 +1,6 @@
 // The run of the stub: banner, naming, guards, load, copy, apply, clean-up.
 #include "frontend/patch_run.h"
 
-#include <cstdlib>
-
 #include "engine/ips_apply.h"
 #include "engine/patch_image.h"
 #include "frontend/output_guard.h"
@@ -17,19 +15,20 @@ constexpr int STUB_VERSION_MINOR = 0;
 // Loads, copies and applies once the output is settled; the patch block lives only in here.
 void patch_output(const char* stub_path, const char* input, const char* output_name)
 {
-    patch_cursor cursor = {nullptr, 0, 0};
-    uint8_t* block = load_embedded_patch(stub_path, &cursor.size);
-    if (!block) {
+    embedded_patch patch;
+    if (!load_embedded_patch(stub_path, &patch)) {
         console_print("ERROR : Failed to initialize\n");
         return;
     }
-    cursor.data = block;
+    patch_cursor cursor = {patch.data, patch.size, 0};
 
     // From the copy on, an interrupted run first removes what it made, then ends as interrupted.
+    // The copy may leave out the head the records write: the applier builds it from the input.
     platform_hold_interruptions();
-    const int copied = platform_copy_file(input, output_name);
+    const uint32_t head_size = ips_patch_reach(&cursor);
+    const int copied = platform_copy_file(input, output_name, head_size);
     if (!copied || !platform_make_writable(output_name)) {
-        free(block);
+        release_embedded_patch(&patch);
         if (platform_interrupted()) {
             // A failed copy has removed its own file; an old output it could not replace stays.
             if (copied) platform_delete_file(output_name);
@@ -40,8 +39,8 @@ void patch_output(const char* stub_path, const char* input, const char* output_n
     }
 
     console_printf("IPS size - %u Bytes\n", static_cast<unsigned>(cursor.size));
-    int patched = apply_ips_patch(output_name, &cursor);
-    free(block);
+    int patched = apply_ips_patch(output_name, input, head_size, &cursor);
+    release_embedded_patch(&patch);
     if (!patched || platform_interrupted()) platform_delete_file(output_name);
     if (platform_interrupted()) platform_end_by_interruption();
 }

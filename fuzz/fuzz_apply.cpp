@@ -34,15 +34,12 @@ bytes with_near_offsets(const uint8_t* data, size_t size)
     return patch;
 }
 
-std::string work_file()
+std::string work_file(const char* role)
 {
-    static std::string path = [] {
-        char name[] = "/tmp/tarnfix-fuzz-apply-XXXXXX";
-        int fd = mkstemp(name);
-        close(fd);
-        return std::string(name);
-    }();
-    return path;
+    char name[] = "/tmp/tarnfix-fuzz-apply-XXXXXX";
+    int fd = mkstemp(name);
+    close(fd);
+    return std::string(name) + role;
 }
 
 bytes read_all(const std::string& path)
@@ -71,13 +68,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     bytes input(300);
     for (size_t i = 0; i < input.size(); ++i) input[i] = uint8_t(i * 7 + 1);
 
-    const std::string path = work_file();
-    FILE* file = fopen(path.c_str(), "wb");
-    fwrite(input.data(), 1, input.size(), file);
-    fclose(file);
-
+    // The output as the copy leaves it, its head (which the applier builds) filled with other bytes.
+    static const std::string input_path = work_file("-in");
+    static const std::string path = work_file("-out");
     patch_cursor cursor = {patch.data(), uint32_t(patch.size()), 0};
-    int result = apply_ips_patch(path.c_str(), &cursor);
+    const uint32_t head_size = ips_patch_reach(&cursor);
+    bytes copied = input;
+    for (uint32_t i = 0; i < head_size && i < copied.size(); ++i) copied[i] = 0xA5;
+    for (const auto& [name, contents] : {std::pair{&input_path, &input}, std::pair{&path, &copied}}) {
+        FILE* file = fopen(name->c_str(), "wb");
+        fwrite(contents->data(), 1, contents->size(), file);
+        fclose(file);
+    }
+    int result = apply_ips_patch(path.c_str(), input_path.c_str(), head_size, &cursor);
     tarnfix_model::model_outcome expected = tarnfix_model::apply_model(patch, input);
 
     if (result != expected.result) abort();

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (layout.anchor_position + sizeof(stub_image_anchor) > size) abort();
     if (decode_comment(file, layout).size() > COMMENT_SLOT_SIZE) abort();
     bytes patch;
-    if (embedded_patch(file, layout, &patch) == nullptr) {
+    if (carried_patch(file, layout, &patch) == nullptr) {
         if (layout.data_offset + patch.size() > size) abort();
         scan_ips_patch(patch.data(), patch.size(), &summary);
     }

@@ -21,17 +21,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fwrite(data, 1, size, file);
     fclose(file);
 
-    uint32_t patch_size = 0xDEADBEEF;
-    uint8_t* block = load_embedded_patch(path.c_str(), &patch_size);
-    if (!block) {
-        if (patch_size != 0xDEADBEEF) abort();
+    embedded_patch patch = {nullptr, 0xDEADBEEF, nullptr, 0};
+    if (!load_embedded_patch(path.c_str(), &patch)) {
+        if (patch.size != 0xDEADBEEF || patch.data) abort();
         return 0;
     }
+    const uint32_t patch_size = patch.size;
+    const uint8_t* block = patch.data;
     if (size < PATCH_DATA_OFFSET || patch_size > size - PATCH_DATA_OFFSET) abort();
     uint32_t declared = uint32_t(data[PATCH_SIZE_OFFSET]) | uint32_t(data[PATCH_SIZE_OFFSET + 1]) << 8 |
                         uint32_t(data[PATCH_SIZE_OFFSET + 2]) << 16 | uint32_t(data[PATCH_SIZE_OFFSET + 3]) << 24;
     if (declared != patch_size) abort();
     if (patch_size && memcmp(block, data + PATCH_DATA_OFFSET, patch_size) != 0) abort();
-    free(block);
+    release_embedded_patch(&patch);
     return 0;
 }

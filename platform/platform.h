@@ -16,8 +16,9 @@
 // Copies a regular file to destination, replacing an existing destination unless that one is not
 // writable. Fails when both name the same file, when source is not a regular file, and when any
 // step fails; a copy that fails part way leaves no destination behind. The copy takes the source's
-// permission bits (its attributes on Windows).
-int platform_copy_file(const char* source, const char* destination);
+// permission bits (its attributes on Windows) and its length. The bytes below skip may be left out
+// (zeros) for the caller to write; Windows copies them all.
+int platform_copy_file(const char* source, const char* destination, uint64_t skip);
 
 // Makes path writable by its owner and clears its other attributes; 1 also when it already was.
 int platform_make_writable(const char* path);
@@ -47,12 +48,29 @@ const char* platform_next_char(const char* text);
 // writing by others allowed; 0 when it cannot. The handle is the platform's, held in an integer.
 int platform_open_for_update(const char* path, intptr_t* handle);
 
+// Opens an existing file for reading, with reading and writing by others allowed; 0 when it cannot.
+int platform_open_for_reading(const char* path, intptr_t* handle);
+
+// Reads up to length bytes at offset into buffer, storing how many in *got (fewer at the end of the
+// file); 0 on a read error.
+int platform_read_at(intptr_t handle, uint64_t offset, void* buffer, size_t length, size_t* got);
+
 // Writes length bytes at offset; a write past the end lengthens the file, the stretch in between
 // reading as zero bytes. 1 only when every byte was written.
 int platform_write_at(intptr_t handle, uint64_t offset, const void* data, size_t length);
 
-// Closes a file opened for update; 1 when everything written reached the file.
+// Closes a file opened by the two above; 1 when everything written reached the file.
 int platform_close_file(intptr_t handle);
+
+// Maps the first length bytes of a regular file read-only, for reading as memory; null when it
+// cannot (then read it instead). The caller checks first that the file is at least that long.
+const uint8_t* platform_map_file(const char* path, uint64_t length);
+
+// Releases a mapping of length bytes made by platform_map_file.
+void platform_unmap_file(const uint8_t* mapping, uint64_t length);
+
+// The length of a regular file, or -1 when it cannot be had.
+int64_t platform_file_length(const char* path);
 
 // ---- Interruptions ----------------------------------------------------------------------------
 

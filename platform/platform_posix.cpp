@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -53,26 +54,27 @@ int same_inode(const struct stat& first, const struct stat& second)
     return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-// Moves every byte from in to out with read and write; 1 when all arrived.
-int copy_by_read_write(int in, int out)
+// Moves every byte from offset on from in to out with read and write; 1 when all arrived.
+int copy_by_read_write(int in, int out, off_t offset)
 {
     char buffer[1 << 16];
     for (unsigned chunk = 0;; ++chunk) {
         if (chunk % 128 == 0 && pending_ending_signal()) return 0;
-        ssize_t got = read(in, buffer, sizeof buffer);
+        ssize_t got = pread(in, buffer, sizeof buffer, offset);
         if (got == 0) return 1;
         if (got < 0) {
             if (errno == EINTR) continue;
             return 0;
         }
         for (ssize_t done = 0; done < got;) {
-            ssize_t put = write(out, buffer + done, static_cast<size_t>(got - done));
+            ssize_t put = pwrite(out, buffer + done, static_cast<size_t>(got - done), offset + done);
             if (put < 0) {
                 if (errno == EINTR) continue;
                 return 0;
             }
             done += put;
         }
+        offset += got;
     }
 }
 
@@ -81,24 +83,27 @@ int copy_by_read_write(int in, int out)
 // whole, and one of 1 GiB was ten times slower than the same bytes in 8 MiB pieces.
 constexpr size_t COPY_REQUEST_SIZE = size_t{8} << 20;
 
-int copy_contents(int in, int out)
+// Copies the bytes from offset from on; those below are the caller's to write.
+int copy_contents(int in, int out, off_t from)
 {
+    off_t in_offset = from;
+    off_t out_offset = from;
     for (;;) {
         if (pending_ending_signal()) return 0;
-        ssize_t moved = copy_file_range(in, nullptr, out, nullptr, COPY_REQUEST_SIZE, 0);
+        ssize_t moved = copy_file_range(in, &in_offset, out, &out_offset, COPY_REQUEST_SIZE, 0);
         if (moved == 0) return 1;
         if (moved > 0) continue;
         if (errno == EINTR) continue;
         if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
             errno == EBADF || errno == EPERM)
-            return copy_by_read_write(in, out);
+            return copy_by_read_write(in, out, in_offset);
         return 0;
     }
 }
 
 }  // namespace
 
-int platform_copy_file(const char* source, const char* destination)
+int platform_copy_file(const char* source, const char* destination, uint64_t skip)
 {
     // Open without blocking so that a FIFO fails at once instead of waiting for a writer.
     int in = open(source, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -132,7 +137,9 @@ int platform_copy_file(const char* source, const char* destination)
 
     // From here on a failure removes the half-made copy. Only an old output is cut to nothing: a
     // needless truncation made closing the new file cost as much as the copy on some kernels.
-    int ok = (out_stat.st_size == 0 || ftruncate(out, 0) == 0) && copy_contents(in, out) &&
+    const off_t from = skip < static_cast<uint64_t>(in_stat.st_size) ? static_cast<off_t>(skip) : in_stat.st_size;
+    int ok = (out_stat.st_size == 0 || ftruncate(out, 0) == 0) &&
+             copy_contents(in, out, from) &&
              fchmod(out, in_stat.st_mode & 0777) == 0;
     close(in);
     if (close(out) != 0) ok = 0;
@@ -186,6 +193,29 @@ int platform_open_for_update(const char* path, intptr_t* handle)
     return 1;
 }
 
+int platform_open_for_reading(const char* path, intptr_t* handle)
+{
+    int fd = open(path, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return 0;
+    *handle = fd;
+    return 1;
+}
+
+int platform_read_at(intptr_t handle, uint64_t offset, void* buffer, size_t length, size_t* got)
+{
+    char* bytes = static_cast<char*>(buffer);
+    *got = 0;
+    while (*got < length) {
+        ssize_t read_now = pread(static_cast<int>(handle), bytes + *got, length - *got,
+                                 static_cast<off_t>(offset + *got));
+        if (read_now < 0 && errno == EINTR) continue;
+        if (read_now < 0) return 0;
+        if (read_now == 0) break;
+        *got += static_cast<size_t>(read_now);
+    }
+    return 1;
+}
+
 int platform_write_at(intptr_t handle, uint64_t offset, const void* data, size_t length)
 {
     const char* bytes = static_cast<const char*>(data);
@@ -201,6 +231,28 @@ int platform_write_at(intptr_t handle, uint64_t offset, const void* data, size_t
 }
 
 int platform_close_file(intptr_t handle) { return close(static_cast<int>(handle)) == 0; }
+
+const uint8_t* platform_map_file(const char* path, uint64_t length)
+{
+    if (length == 0 || length > SIZE_MAX) return nullptr;
+    int fd = open(path, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    void* mapping = mmap(nullptr, static_cast<size_t>(length), PROT_READ, MAP_PRIVATE, fd, 0);
+    close(fd);
+    return mapping == MAP_FAILED ? nullptr : static_cast<const uint8_t*>(mapping);
+}
+
+void platform_unmap_file(const uint8_t* mapping, uint64_t length)
+{
+    munmap(const_cast<uint8_t*>(mapping), static_cast<size_t>(length));
+}
+
+int64_t platform_file_length(const char* path)
+{
+    struct stat path_stat;
+    if (stat(path, &path_stat) != 0 || !S_ISREG(path_stat.st_mode)) return -1;
+    return path_stat.st_size;
+}
 
 void platform_hold_interruptions()
 {

@@ -30,7 +30,7 @@ int identity_of(const char* path, BY_HANDLE_FILE_INFORMATION* info)
 
 }  // namespace
 
-int platform_copy_file(const char* source, const char* destination)
+int platform_copy_file(const char* source, const char* destination, uint64_t)
 {
     // The system's copy fails on a folder, a device or a read-only or hidden destination, and
     // removes a destination it could not finish; a copy onto the source itself is refused first.
@@ -93,6 +93,34 @@ int platform_open_for_update(const char* path, intptr_t* handle)
     return 1;
 }
 
+int platform_open_for_reading(const char* path, intptr_t* handle)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    *handle = reinterpret_cast<intptr_t>(file);
+    return 1;
+}
+
+int platform_read_at(intptr_t handle, uint64_t offset, void* buffer, size_t length, size_t* got)
+{
+    HANDLE file = reinterpret_cast<HANDLE>(handle);
+    char* bytes = static_cast<char*>(buffer);
+    *got = 0;
+    while (*got < length) {
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(offset + *got);
+        at.OffsetHigh = static_cast<DWORD>((offset + *got) >> 32);
+        size_t left = length - *got;
+        DWORD chunk = left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left);
+        DWORD read_now = 0;
+        if (!ReadFile(file, bytes + *got, chunk, &read_now, &at)) return GetLastError() == ERROR_HANDLE_EOF;
+        if (read_now == 0) break;
+        *got += read_now;
+    }
+    return 1;
+}
+
 int platform_write_at(intptr_t handle, uint64_t offset, const void* data, size_t length)
 {
     HANDLE file = reinterpret_cast<HANDLE>(handle);
@@ -115,6 +143,31 @@ int platform_write_at(intptr_t handle, uint64_t offset, const void* data, size_t
 int platform_close_file(intptr_t handle)
 {
     return CloseHandle(reinterpret_cast<HANDLE>(handle)) != 0;
+}
+
+const uint8_t* platform_map_file(const char* path, uint64_t length)
+{
+    if (length == 0 || length > SIZE_MAX) return nullptr;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    HANDLE section = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    CloseHandle(file);
+    if (!section) return nullptr;
+    void* view = MapViewOfFile(section, FILE_MAP_READ, 0, 0, static_cast<SIZE_T>(length));
+    CloseHandle(section);
+    return static_cast<const uint8_t*>(view);
+}
+
+void platform_unmap_file(const uint8_t* mapping, uint64_t) { UnmapViewOfFile(mapping); }
+
+int64_t platform_file_length(const char* path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return -1;
+    return static_cast<int64_t>(uint64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow);
 }
 
 // Console control events end the process at once on Windows; a run holds nothing back.

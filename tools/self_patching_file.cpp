@@ -91,11 +91,11 @@ bytes build_self_patching_file(const bytes& stub_file, const stub_layout& layout
     memcpy(slot, encoded_comment.data(), encoded_comment.size());
 
     write_le32(image.data() + layout.size_offset, static_cast<uint32_t>(patch.size()));
-    if (!patch.empty()) image.insert(image.end(), patch.begin(), patch.end());  // (GCC 12 warns on an empty insert)
+    image.insert(image.end(), patch.begin(), patch.end());
     return image;
 }
 
-const char* embedded_patch(const bytes& file, const stub_layout& layout, bytes* patch)
+const char* carried_patch(const bytes& file, const stub_layout& layout, bytes* patch)
 {
     if (file.size() <= layout.size_offset) return "a bare stub: it carries no patch";
     if (file.size() < layout.data_offset) return "damaged: cut off before its patch";
@@ -112,7 +112,7 @@ const char* check_built_file(const bytes& image, const stub_layout& layout, cons
         found.size_offset != layout.size_offset || found.data_offset != layout.data_offset)
         return "the stub's image anchor does not read back unambiguously once the stub is padded";
     bytes carried;
-    if (embedded_patch(image, found, &carried) != nullptr || carried != patch)
+    if (carried_patch(image, found, &carried) != nullptr || carried != patch)
         return "the built file does not read back its patch";
     return nullptr;
 }

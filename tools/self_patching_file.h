@@ -36,4 +36,4 @@ bytes build_self_patching_file(const bytes& stub_file, const stub_layout& layout
 const char* check_built_file(const bytes& image, const stub_layout& layout, const bytes& patch);
 
 // The patch a self-patching file carries; returns null or the reason there is none.
-const char* embedded_patch(const bytes& file, const stub_layout& layout, bytes* patch);
+const char* carried_patch(const bytes& file, const stub_layout& layout, bytes* patch);

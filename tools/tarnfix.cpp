@@ -203,7 +203,7 @@ int info_command(const command_line& line)
     stub_layout layout;
     if (!load_image(path, &file, &layout)) return 1;
     bytes patch;
-    if (const char* problem = embedded_patch(file, layout, &patch)) return report(path, problem);
+    if (const char* problem = carried_patch(file, layout, &patch)) return report(path, problem);
 
     ips_summary summary;
     scan_ips_patch(patch.data(), patch.size(), &summary);
@@ -233,7 +233,7 @@ int extract_command(const command_line& line)
     stub_layout layout;
     if (!load_image(path, &file, &layout)) return 1;
     bytes patch;
-    if (const char* problem = embedded_patch(file, layout, &patch)) return report(path, problem);
+    if (const char* problem = carried_patch(file, layout, &patch)) return report(path, problem);
     if (const char* problem = write_file(line.output, patch, false)) return report(line.output, problem);
     return 0;
 }

@@ -160,7 +160,9 @@ run_result run_program(const std::string& program, const std::vector<std::string
     for (;;) {
         pid_t done = waitpid(child, &status, WNOHANG);
         if (done == child) break;
-        if (options.signal_number != 0 && waited_ms >= options.signal_after_ms) {
+        const bool due = options.signal_when_present.empty() ? waited_ms >= options.signal_after_ms
+                                                             : waited_ms >= 0 && file_present(options.signal_when_present);
+        if (options.signal_number != 0 && due) {
             kill(child, options.signal_number);
             waited_ms = -1000000000L;
         }
@@ -170,7 +172,7 @@ run_result run_program(const std::string& program, const std::vector<std::string
             result.err = "(killed: timed out)\n";
             break;
         }
-        usleep(2000);
+        usleep(options.signal_when_present.empty() ? 2000 : 200);
         waited_ms += 2;
     }
     if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);

@@ -45,8 +45,9 @@ struct run_options {
     std::string argv0;                // argv[0] when not the program's path
     long long file_size_limit = -1;   // RLIMIT_FSIZE for the run, in bytes
     int timeout_seconds = 60;
-    int signal_number = 0;            // sent to the program signal_after_ms after its start
-    int signal_after_ms = 0;
+    int signal_number = 0;            // sent to the program signal_after_ms after its start, or
+    int signal_after_ms = 0;          // as soon as signal_when_present exists, when that is set
+    std::string signal_when_present;
     bool as_nobody = false;           // run as the unprivileged user when the tests run as root
 };
 

@@ -79,23 +79,67 @@ void PrintTo(const apply_case& test, std::ostream* stream) { *stream << test.nam
 
 class ApplyTable : public ::testing::TestWithParam<apply_case> {};
 
+// Both ways the output can come from the copy: whole, or without the head the records reach, which
+// then holds other bytes and must be built from the input.
 TEST_P(ApplyTable, WritesTheWholeOutputAndSaysSo)
 {
     const apply_case& test = GetParam();
+    for (bool head_left_out : {false, true}) {
+        temporary_folder folder;
+        const std::string input = folder / "in.bin";
+        const std::string output = folder / "out.bin";
+        write_file(input, counting(32));
+        patch_cursor cursor = {test.patch.data(), uint32_t(test.patch.size()), 0};
+        const uint32_t head_size = head_left_out ? ips_patch_reach(&cursor) : 0;
+        bytes copied = counting(32);
+        for (uint32_t i = 0; i < head_size && i < copied.size(); ++i) copied[i] = 0xEE;
+        write_file(output, copied);
+
+        testing::internal::CaptureStdout();
+        int result = apply_ips_patch(output.c_str(), input.c_str(), head_size, &cursor);
+        fflush(stdout);
+        std::string messages = testing::internal::GetCapturedStdout();
+
+        EXPECT_EQ(result, test.result) << head_left_out;
+        EXPECT_EQ(messages, crlf(test.messages)) << head_left_out;
+        EXPECT_EQ(read_file(output), test.output) << head_left_out;
+        EXPECT_EQ(cursor.pos, test.pos) << head_left_out;
+        EXPECT_EQ(read_file(input), counting(32));
+    }
+}
+
+// Records spread over many windows of the head, overlapping across their edges, still land in
+// patch order.
+TEST(Apply, RecordsAcrossWindowsLandInPatchOrder)
+{
     temporary_folder folder;
+    const std::string input = folder / "in.bin";
     const std::string output = folder / "out.bin";
-    write_file(output, counting(32));
-
-    patch_cursor cursor = {test.patch.data(), uint32_t(test.patch.size()), 0};
+    bytes original = counting(3 << 20);
+    write_file(input, original);
+    write_file(output, original);
+    ips_builder patch;
+    bytes expected = original;
+    for (uint32_t i = 0; i < 200; ++i) {
+        uint32_t offset = (i * 104729u) % (4u << 20);
+        uint16_t length = uint16_t(1 + (i * 7919u) % 65535u);
+        if (i % 3 == 0) {
+            patch.run(offset, length, uint8_t(i));
+            if (expected.size() < offset + length) expected.resize(offset + length, 0);
+            std::fill(expected.begin() + offset, expected.begin() + offset + length, uint8_t(i));
+        } else {
+            bytes block(length, uint8_t(i * 5));
+            patch.data(offset, block);
+            expected = with(expected, offset, block);
+        }
+    }
+    const bytes whole = patch.end();
+    patch_cursor cursor = {whole.data(), uint32_t(whole.size()), 0};
     testing::internal::CaptureStdout();
-    int result = apply_ips_patch(output.c_str(), &cursor);
+    EXPECT_EQ(apply_ips_patch(output.c_str(), input.c_str(), 0, &cursor), 1);
     fflush(stdout);
-    std::string messages = testing::internal::GetCapturedStdout();
-
-    EXPECT_EQ(result, test.result);
-    EXPECT_EQ(messages, crlf(test.messages));
-    EXPECT_EQ(read_file(output), test.output);
-    EXPECT_EQ(cursor.pos, test.pos);
+    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(read_file(output) == expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Patches, ApplyTable, ::testing::ValuesIn(apply_cases()),
@@ -114,7 +158,7 @@ TEST(Apply, MissingHeaderNeverOpensTheOutput)
     for (const bytes& patch : {bytes{}, to_bytes("PATC"), to_bytes("patch"), to_bytes("XPATCHEOF")}) {
         patch_cursor cursor = {patch.data(), uint32_t(patch.size()), 0};
         testing::internal::CaptureStdout();
-        EXPECT_EQ(apply_ips_patch(missing.c_str(), &cursor), 0);
+        EXPECT_EQ(apply_ips_patch(missing.c_str(), missing.c_str(), 0, &cursor), 0);
         fflush(stdout);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), crlf("ERROR : Can't find IPS header\n"));
         EXPECT_FALSE(file_present(missing));
@@ -128,7 +172,7 @@ TEST(Apply, OutputThatCannotBeOpenedIsNamed)
     bytes patch = ips_builder().end();
     patch_cursor cursor = {patch.data(), uint32_t(patch.size()), 0};
     testing::internal::CaptureStdout();
-    EXPECT_EQ(apply_ips_patch(missing.c_str(), &cursor), 0);
+    EXPECT_EQ(apply_ips_patch(missing.c_str(), missing.c_str(), 0, &cursor), 0);
     fflush(stdout);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), crlf("ERROR : Can't open " + missing + "\n"));
     EXPECT_FALSE(file_present(missing));
@@ -139,7 +183,7 @@ TEST(Apply, NoOutputNameIsAQuietFailure)
     bytes patch = ips_builder().end();
     patch_cursor cursor = {patch.data(), uint32_t(patch.size()), 0};
     testing::internal::CaptureStdout();
-    EXPECT_EQ(apply_ips_patch(nullptr, &cursor), 0);
+    EXPECT_EQ(apply_ips_patch(nullptr, nullptr, 0, &cursor), 0);
     fflush(stdout);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }

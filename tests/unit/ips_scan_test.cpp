@@ -129,10 +129,10 @@ TEST(Layout, CommentsAreStoredAsTheStubPrintsThem)
     const tarnfix_test::bytes built = build_self_patching_file(stub, layout, encoded, to_bytes("PATCHEOF"));
     EXPECT_EQ(decode_comment(built, layout), "50%s%n");
     tarnfix_test::bytes patch;
-    ASSERT_EQ(embedded_patch(built, layout, &patch), nullptr);
+    ASSERT_EQ(carried_patch(built, layout, &patch), nullptr);
     EXPECT_EQ(patch, to_bytes("PATCHEOF"));
-    EXPECT_NE(embedded_patch(stub, layout, &patch), nullptr);
-    EXPECT_NE(embedded_patch(tarnfix_test::bytes(built.begin(), built.end() - 1), layout, &patch), nullptr);
+    EXPECT_NE(carried_patch(stub, layout, &patch), nullptr);
+    EXPECT_NE(carried_patch(tarnfix_test::bytes(built.begin(), built.end() - 1), layout, &patch), nullptr);
 }
 
 }  // namespace

@@ -12,10 +12,9 @@ namespace {
 
 bytes image_with(const bytes& patch, uint32_t declared_size)
 {
-    bytes file(PATCH_DATA_OFFSET, 0x90);
+    bytes file(PATCH_DATA_OFFSET + patch.size(), 0x90);
     for (int i = 0; i < 4; ++i) file[PATCH_SIZE_OFFSET + i] = uint8_t(declared_size >> (8 * i));
-    // (An empty insert trips a false out-of-bounds warning in GCC 12.)
-    if (!patch.empty()) file.insert(file.end(), patch.begin(), patch.end());
+    std::copy(patch.begin(), patch.end(), file.begin() + PATCH_DATA_OFFSET);
     return file;
 }
 
@@ -24,25 +23,24 @@ TEST(Loader, ReadsExactlyThePatch)
     temporary_folder folder;
     const bytes patch = ips_builder().data(1, {7, 8}).end();
     write_file(folder / "stub", image_with(patch, uint32_t(patch.size())));
-    uint32_t size = 0;
-    uint8_t* block = load_embedded_patch((folder / "stub").c_str(), &size);
-    ASSERT_NE(block, nullptr);
-    EXPECT_EQ(bytes(block, block + size), patch);
-    free(block);
+    embedded_patch loaded;
+    ASSERT_EQ(load_embedded_patch((folder / "stub").c_str(), &loaded), 1);
+    EXPECT_EQ(bytes(loaded.data, loaded.data + loaded.size), patch);
+    release_embedded_patch(&loaded);
 }
 
 TEST(Loader, EmptyPatchIsAValidBlock)
 {
     temporary_folder folder;
     write_file(folder / "stub", image_with({}, 0));
-    uint32_t size = 99;
-    uint8_t* block = load_embedded_patch((folder / "stub").c_str(), &size);
-    ASSERT_NE(block, nullptr);
-    EXPECT_EQ(size, 0u);
-    free(block);
+    embedded_patch loaded;
+    ASSERT_EQ(load_embedded_patch((folder / "stub").c_str(), &loaded), 1);
+    EXPECT_EQ(loaded.size, 0u);
+    EXPECT_NE(loaded.data, nullptr);
+    release_embedded_patch(&loaded);
 }
 
-// A file shorter than its size field says hands nothing on, and the size is left alone.
+// A file shorter than its size field says hands nothing on, and leaves the record alone.
 TEST(Loader, RefusesShortAndMissingFiles)
 {
     temporary_folder folder;
@@ -56,12 +54,13 @@ TEST(Loader, RefusesShortAndMissingFiles)
     };
     for (const bytes& file : damaged) {
         write_file(folder / "stub", file);
-        uint32_t size = 12345;
-        EXPECT_EQ(load_embedded_patch((folder / "stub").c_str(), &size), nullptr);
-        EXPECT_EQ(size, 12345u);
+        embedded_patch loaded = {nullptr, 12345, nullptr, 0};
+        EXPECT_EQ(load_embedded_patch((folder / "stub").c_str(), &loaded), 0);
+        EXPECT_EQ(loaded.size, 12345u);
     }
-    EXPECT_EQ(load_embedded_patch((folder / "missing").c_str(), nullptr), nullptr);
-    EXPECT_EQ(load_embedded_patch(folder.path().c_str(), nullptr), nullptr);
+    embedded_patch loaded;
+    EXPECT_EQ(load_embedded_patch((folder / "missing").c_str(), &loaded), 0);
+    EXPECT_EQ(load_embedded_patch(folder.path().c_str(), &loaded), 0);
 }
 
 }  // namespace
