@@ -122,6 +122,18 @@ void console_printf(const char* format, ...) __attribute__((format(printf, 1, 2)
 
 constexpr int CONSOLE_END_OF_INPUT = -1;
 
+// Of the count codes one key gave (two for a function or cursor key), the first that is among
+// accepted (null accepts any), tested one by one; CONSOLE_END_OF_INPUT (-1) when none is.
+inline int console_accepted_code(const char* accepted, const int* codes, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        if (!accepted) return codes[i];
+        for (const char* a = accepted; *a; ++a)
+            if (codes[i] != 0 && static_cast<unsigned char>(*a) == codes[i]) return codes[i];
+    }
+    return -1;
+}
+
 // Reads codes typed on the console until one is among accepted (a zero-terminated list; null
 // accepts any code) and returns it, or CONSOLE_END_OF_INPUT when there is no console or it cannot be
 // read. Reads the console itself, never standard input: raw for the whole call, without echo and

@@ -510,10 +510,7 @@ int read_escape_sequence(raw_terminal* terminal, int codes[2])
     return 2;
 }
 
-int is_accepted(const char* accepted, int code)
-{
-    return !accepted || (code != 0 && strchr(accepted, code) != nullptr);
-}
+
 
 }  // namespace
 
@@ -526,14 +523,8 @@ int console_read_key_among(const char* accepted)
         int codes[2] = {read_terminal_byte(&terminal, -1), 0};
         if (codes[0] < 0) break;
         int count = codes[0] == 0x1B ? read_escape_sequence(&terminal, codes) : 1;
-        if (is_accepted(accepted, codes[0])) {
-            found = codes[0];
-            break;
-        }
-        if (count == 2 && is_accepted(accepted, codes[1])) {
-            found = codes[1];
-            break;
-        }
+        found = console_accepted_code(accepted, codes, count);
+        if (found >= 0) break;
     }
     leave_raw_terminal(&terminal);
     return found;

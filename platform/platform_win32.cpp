@@ -236,10 +236,7 @@ int is_modifier(WORD key)
            key == VK_APPS;
 }
 
-int is_accepted(const char* accepted, int code)
-{
-    return !accepted || (code != 0 && strchr(accepted, code) != nullptr);
-}
+
 
 }  // namespace
 
@@ -273,14 +270,8 @@ int console_read_key_among(const char* accepted)
             codes[1] = key.wVirtualScanCode & 0xFF;
             count = 2;
         }
-        if (is_accepted(accepted, codes[0])) {
-            found = codes[0];
-            break;
-        }
-        if (count == 2 && is_accepted(accepted, codes[1])) {
-            found = codes[1];
-            break;
-        }
+        found = console_accepted_code(accepted, codes, count);
+        if (found >= 0) break;
     }
     SetConsoleMode(input, saved_mode);
     CloseHandle(input);
