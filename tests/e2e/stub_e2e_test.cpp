@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "tests/e2e/stub_flavours.h"
+#include "tests/support/ips_model.h"
 
 using namespace tarnfix_test;
 
@@ -67,6 +68,26 @@ TEST_P(StubRun, PatchesACopyBesideItself)
     for (size_t i = 60; i < 68; ++i) expected[i] = 0xCC;
     EXPECT_EQ(read_file(at("hack.sfc")), expected);
     EXPECT_EQ(read_file(at("game.sfc")), game());
+}
+
+// However far the records reach into the input (a little way, most of it, past its end), the copy
+// and the records together make what the model makes.
+TEST_P(StubRun, RecordsReachingAnyDepthOfTheInputMakeTheModelsOutput)
+{
+    const bytes patches[] = {
+        ips_builder().data(3, {1, 2}).end(),
+        ips_builder().run(10, 30, 0x77).data(1, {9}).end(),
+        ips_builder().data(50, {5, 5, 5, 5}).run(70, 3, 1).end(),
+    };
+    for (const bytes& patch : patches) {
+        make(patch);
+        write_file(at("game.sfc"), game());
+        unlink(at("hack.sfc").c_str());
+        run_result result = run({"game.sfc"});
+        EXPECT_EQ(result.out, crlf(banner() + "IPS size - " + std::to_string(patch.size()) + " Bytes\n\rOK\n" + CLOSING));
+        EXPECT_EQ(read_file(at("hack.sfc")), tarnfix_model::apply_model(patch, game()).output);
+        EXPECT_EQ(read_file(at("game.sfc")), game());
+    }
 }
 
 TEST_P(StubRun, WithoutAnArgumentShowsUsage)
