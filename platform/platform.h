@@ -2,10 +2,12 @@
 //
 // This header and its two implementations, platform_posix.cpp and platform_win32.cpp, hold all the
 // boilerplate that differs between Linux and Windows: copying a file with overwrite, resetting its
-// attributes, deleting it, its short name and identity, the path rules, the console's output
-// (line breaks as CR LF, written per message on a terminal, gathered in a 4096-byte buffer otherwise)
-// and the console's key read, plus the few file services only the builder needs. No other file of
-// the project asks which platform it runs on. Results are 1/0 flags unless a function says otherwise.
+// attributes, deleting it, its short name and identity, the path rules, positioned reads and writes
+// and read-only mappings of files, holding back the signals that end a run until its half-made
+// output is removed, the console's output (line breaks as CR LF, written per message on a terminal,
+// gathered in a 4096-byte buffer otherwise) and the console's key read, plus the few file services
+// only the builder needs. No other file of the project asks which platform it runs on. Results are
+// 1/0 flags unless a function says otherwise.
 #pragma once
 
 #include <cstddef>
@@ -68,9 +70,6 @@ const uint8_t* platform_map_file(const char* path, uint64_t length);
 
 // Releases a mapping of length bytes made by platform_map_file.
 void platform_unmap_file(const uint8_t* mapping, uint64_t length);
-
-// The length of a regular file, or -1 when it cannot be had.
-int64_t platform_file_length(const char* path);
 
 // ---- Interruptions ----------------------------------------------------------------------------
 

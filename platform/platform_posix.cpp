@@ -250,13 +250,6 @@ void platform_unmap_file(const uint8_t* mapping, uint64_t length)
     munmap(const_cast<uint8_t*>(mapping), static_cast<size_t>(length));
 }
 
-int64_t platform_file_length(const char* path)
-{
-    struct stat path_stat;
-    if (stat(path, &path_stat) != 0 || !S_ISREG(path_stat.st_mode)) return -1;
-    return path_stat.st_size;
-}
-
 void platform_hold_interruptions()
 {
     sigset_t held = ending_signals();

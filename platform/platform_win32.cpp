@@ -161,15 +161,6 @@ const uint8_t* platform_map_file(const char* path, uint64_t length)
 
 void platform_unmap_file(const uint8_t* mapping, uint64_t) { UnmapViewOfFile(mapping); }
 
-int64_t platform_file_length(const char* path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) ||
-        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return -1;
-    return static_cast<int64_t>(uint64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow);
-}
-
 // Console control events end the process at once on Windows; a run holds nothing back.
 void platform_hold_interruptions() {}
 
