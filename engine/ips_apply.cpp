@@ -144,33 +144,29 @@ void place_in_window(const ips_record& record, uint32_t, void* context)
 // order, are positions[first[k]] up to positions[first[k + 1]].
 struct record_index {
     uint32_t* first;      // window_count + 1 entries
-    uint32_t* positions;  // null when there were too many records to index
+    uint32_t* positions;  // null while the records are counted, and when they cannot be indexed
     uint32_t window_count;
-    uint32_t filled;      // entries placed so far, while the index is made
 };
 
-void count_record_windows(const ips_record& record, uint32_t, void* context)
+// Counts a record in each window it touches, or once counted, files it there.
+void index_record(const ips_record& record, uint32_t position, void* context)
 {
     auto* index = static_cast<record_index*>(context);
     const uint32_t last = (record.offset + record.count - 1) / WINDOW_SIZE;
-    for (uint32_t k = record.offset / WINDOW_SIZE; k <= last && k < index->window_count; ++k)
-        index->first[k + 1]++;
-}
-
-void file_record_windows(const ips_record& record, uint32_t position, void* context)
-{
-    auto* index = static_cast<record_index*>(context);
-    const uint32_t last = (record.offset + record.count - 1) / WINDOW_SIZE;
-    for (uint32_t k = record.offset / WINDOW_SIZE; k <= last && k < index->window_count; ++k)
-        index->positions[index->first[k]++] = position;
+    for (uint32_t k = record.offset / WINDOW_SIZE; k <= last && k < index->window_count; ++k) {
+        if (index->positions)
+            index->positions[index->first[k]++] = position;
+        else
+            index->first[k + 1]++;
+    }
 }
 
 // Makes the index of the records after cursor for window_count windows; 0 when memory is short.
 int make_record_index(const patch_cursor& records, uint32_t window_count, record_index* index)
 {
-    *index = {static_cast<uint32_t*>(calloc(window_count + 1, sizeof(uint32_t))), nullptr, window_count, 0};
+    *index = {static_cast<uint32_t*>(calloc(window_count + 1, sizeof(uint32_t))), nullptr, window_count};
     if (!index->first) return 0;
-    walk_records(records, count_record_windows, index);
+    walk_records(records, index_record, index);
     uint64_t total = 0;
     for (uint32_t k = 1; k <= window_count; ++k) total += index->first[k];
     if (total > INDEX_LIMIT) return 1;
@@ -180,7 +176,7 @@ int make_record_index(const patch_cursor& records, uint32_t window_count, record
     for (uint32_t k = 1; k <= window_count; ++k) index->first[k] += index->first[k - 1];
     index->positions = static_cast<uint32_t*>(malloc((total != 0 ? total : 1) * sizeof(uint32_t)));
     if (!index->positions) return 1;
-    walk_records(records, file_record_windows, index);
+    walk_records(records, index_record, index);
     for (uint32_t k = window_count; k > 0; --k) index->first[k] = index->first[k - 1];
     index->first[0] = 0;
     return 1;

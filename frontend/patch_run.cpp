@@ -41,8 +41,9 @@ void patch_output(const char* stub_path, const char* input, const char* output_n
     console_printf("IPS size - %u Bytes\n", static_cast<unsigned>(cursor.size));
     int patched = apply_ips_patch(output_name, input, head_size, &cursor);
     release_embedded_patch(&patch);
-    if (!patched || platform_interrupted()) platform_delete_file(output_name);
-    if (platform_interrupted()) platform_end_by_interruption();
+    const int interrupted = platform_interrupted();
+    if (!patched || interrupted) platform_delete_file(output_name);
+    if (interrupted) platform_end_by_interruption();
 }
 
 }  // namespace

@@ -135,14 +135,16 @@ int platform_copy_file(const char* source, const char* destination, uint64_t ski
         return 0;
     }
 
-    // From here on a failure removes the half-made copy. Only an old output is cut to nothing: a
-    // needless truncation made closing the new file cost as much as the copy on some kernels.
     // The head is left out only when no more follows it than it holds: copying much after a hole
     // left for the head was far slower on some file systems than copying the head twice.
     const uint64_t length = static_cast<uint64_t>(in_stat.st_size);
-    const off_t from = skip >= length ? in_stat.st_size : length - skip <= skip ? static_cast<off_t>(skip) : 0;
+    uint64_t from = skip < length ? skip : length;
+    if (length - from > from) from = 0;
+
+    // From here on a failure removes the half-made copy. Only an old output is cut to nothing: a
+    // needless truncation made closing the new file cost as much as the copy on some kernels.
     int ok = (out_stat.st_size == 0 || ftruncate(out, 0) == 0) &&
-             copy_contents(in, out, from) &&
+             copy_contents(in, out, static_cast<off_t>(from)) &&
              fchmod(out, in_stat.st_mode & 0777) == 0;
     close(in);
     if (close(out) != 0) ok = 0;

@@ -108,11 +108,6 @@ void terminal_session::press(const std::string& key, int pause_ms)
     std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
 }
 
-void terminal_session::type(const std::string& text)
-{
-    for (char key : text) press(std::string(1, key));
-}
-
 int terminal_session::wait_exit(int timeout_ms)
 {
     long long deadline = now_ms() + timeout_ms;

@@ -27,8 +27,6 @@ public:
     // Presses one key: its bytes (one, or an escape sequence) in one write, then a pause so that
     // the next key comes apart from it, as a player's would.
     void press(const std::string& key, int pause_ms = 40);
-    // Presses each byte of text as a key of its own.
-    void type(const std::string& text);
     // Waits for the program's end: its exit status, or -1 when a signal ended it (see ended_by).
     int wait_exit(int timeout_ms = 10000);
     // Sends a signal to the program.
